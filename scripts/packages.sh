@@ -1,0 +1,5 @@
+# The Debian packages zenfo needs, sourced by run.sh and test.sh.
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev libicu-dev
+  nlohmann-json3-dev libgl-dev)
+RUN_PACKAGES=(chromium fonts-ipafont-gothic)
+TEST_PACKAGES=(libgtest-dev xvfb xauth libjpeg-turbo-progs chromium fonts-ipafont-gothic)

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds zenfo and runs every test.
+#   ./test.sh             build in build/ and run the suite
+#   ./test.sh --sanitize  the same in build-sanitize/ with AddressSanitizer and UBSan
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/packages.sh
+scripts/deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+
+build_dir=build
+cmake_args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--sanitize" ]; then
+  build_dir=build-sanitize
+  cmake_args+=(-DZENFO_SANITIZE=ON)
+fi
+cmake -S . -B "$build_dir" "${cmake_args[@]}"
+cmake --build "$build_dir" -j 2
+cd "$build_dir"
+ctest --output-on-failure -j 2 --timeout 300
