@@ -9,7 +9,7 @@ namespace zenfo {
 
 // Base of every error that zenfo reports to the user.
 class ZenfoError : public std::runtime_error {
-public:
+  public:
     explicit ZenfoError(const std::string& message) : std::runtime_error(message) {}
 };
 
@@ -18,23 +18,23 @@ std::string SystemErrorText(int errnum);
 
 // A file could not be opened for reading: 'ファイル "<path>". <system text> は開けません'.
 class EFOpenError : public ZenfoError {
-public:
+  public:
     EFOpenError(const std::string& path, int errnum);
 };
 
 // A fatal libjpeg error: "JPEG エラー #<code>" with the library's message code.
 class EJPEG : public ZenfoError {
-public:
+  public:
     explicit EJPEG(int code);
     int Code() const { return code_; }
 
-private:
+  private:
     int code_;
 };
 
 // A raster could not be made: "システム リソースが足りません" unless a system text is given.
 class EOutOfResources : public ZenfoError {
-public:
+  public:
     EOutOfResources();
     explicit EOutOfResources(const std::string& systemText);
 };
@@ -42,19 +42,20 @@ public:
 // An output picture could not be created or written:
 // 'ファイル "<path>". <system text> を作成できません'.
 class EFCreateError : public ZenfoError {
-public:
+  public:
     EFCreateError(const std::string& path, int errnum);
 };
 
 // A page file could not be created or written; the message follows errno:
-// ENOENT/ENOTDIR "ファイル名の指定が間違っています", EMFILE/ENFILE "オープンしたファイルが多すぎます",
-// EACCES/EPERM/EROFS "ファイルへのアクセスが拒否されました", else "I/O エラー (<errno>)".
+// ENOENT/ENOTDIR "ファイル名の指定が間違っています", EMFILE/ENFILE
+// "オープンしたファイルが多すぎます", EACCES/EPERM/EROFS "ファイルへのアクセスが拒否されました",
+// else "I/O エラー (<errno>)".
 class EInOutError : public ZenfoError {
-public:
+  public:
     explicit EInOutError(int errnum);
     int Errno() const { return errno_; }
 
-private:
+  private:
     int errno_;
 };
 

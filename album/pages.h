@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "album/output_file.h"
 #include "album/settings.h"
 
 namespace zenfo {
@@ -15,9 +16,8 @@ int ColumnCount(int screenWidth, int thumbSide);
 // Streams index.html. Errors raise EInOutError. The file is closed by FinishIndexPage or, after
 // a failure, by the destructor (incomplete, without its tail).
 class IndexPageWriter {
-public:
+  public:
     IndexPageWriter() = default;
-    ~IndexPageWriter();
     IndexPageWriter(const IndexPageWriter&) = delete;
     IndexPageWriter& operator=(const IndexPageWriter&) = delete;
 
@@ -31,11 +31,11 @@ public:
     // Closes a partly filled row, writes the tail and closes the file.
     void FinishIndexPage();
 
-private:
+  private:
     void WriteLine(const std::string& cp932Line);
     void WriteNames();
 
-    int fd_ = -1;
+    FileDescriptor file_;  // open from BeginIndexPage to FinishIndexPage; closed on destruction
     int columnCount_ = 1;
     bool showNames_ = false;
     std::vector<std::string> rowNames_;

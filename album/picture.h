@@ -33,7 +33,7 @@ struct DecodedRaster {
     int Width = 0;
     int Height = 0;
     bool Indexed = false;
-    std::vector<std::uint8_t> Pixels;                   // 3 bytes a pixel, or 1 when Indexed
+    std::vector<std::uint8_t> Pixels;                    // 3 bytes a pixel, or 1 when Indexed
     std::vector<std::array<std::uint8_t, 3>> ColourMap;  // only when Indexed
 };
 
@@ -64,7 +64,7 @@ void WriteOutputFile(const std::string& path, const std::vector<std::uint8_t>& b
 // The loaded photo: the bytes of one file and its (upright) size; decoded on first drawing and
 // kept for the next copy. A failed load keeps the previous photo.
 class LoadedPhoto {
-public:
+  public:
     explicit LoadedPhoto(int displayDepth = kDefaultDisplayDepth);
     ~LoadedPhoto();
     LoadedPhoto(const LoadedPhoto&) = delete;
@@ -81,7 +81,7 @@ public:
     // The decoded raster if the photo has been drawn, else nullptr (for painting a preview).
     const DecodedRaster* DecodedIfReady() const { return decoded_.get(); }
 
-private:
+  private:
     int displayDepth_;
     bool loaded_ = false;
     int width_ = 0;
@@ -93,15 +93,16 @@ private:
 // A JPEG encoder object: the pixels it was last given and the bytes of their encoding. Its pixel
 // format only governs decoding for display, which never happens: both formats write the same.
 class JpegObject {
-public:
-    explicit JpegObject(DepthChoice pixelFormat = DepthChoice::Depth24) : pixelFormat_(pixelFormat) {}
+  public:
+    explicit JpegObject(DepthChoice pixelFormat = DepthChoice::Depth24)
+        : pixelFormat_(pixelFormat) {}
     void SetPixelFormat(DepthChoice pixelFormat) { pixelFormat_ = pixelFormat; }
     DepthChoice PixelFormat() const { return pixelFormat_; }
     // Takes the bitmap's pixels and encodes them, dropping the previous encoding.
     void Assign(const RgbRaster& bitmap);
     const std::vector<std::uint8_t>& Compressed() const { return compressed_; }
 
-private:
+  private:
     DepthChoice pixelFormat_;
     std::vector<std::uint8_t> compressed_;
 };

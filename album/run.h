@@ -12,11 +12,20 @@
 namespace zenfo {
 
 // The controls of the main window that a run changes.
-enum class RunControl { Label1, Label2, Label4, Label5, Memo1, Image1, SelectFolder, MakeThumbNail };
+enum class RunControl {
+    Label1,
+    Label2,
+    Label4,
+    Label5,
+    Memo1,
+    Image1,
+    SelectFolder,
+    MakeThumbNail
+};
 
 // What a run does to its window. The window implements it; zenfo-make prints progress with it.
 class RunWindow {
-public:
+  public:
     virtual ~RunWindow() = default;
     // The user's choices, read from the controls when the run asks (after hiding the description).
     virtual AlbumSettings ReadAlbumSettings() = 0;

@@ -16,8 +16,9 @@ struct PhotoEntry {
 using PhotoList = std::vector<PhotoEntry>;
 
 struct ScannedFolder {
-    std::string PhotoFolder;  // the folder part of the scanned path, up to and including the last "/"
-    PhotoList Photos;         // its JPEG files in album order
+    std::string
+        PhotoFolder;   // the folder part of the scanned path, up to and including the last "/"
+    PhotoList Photos;  // its JPEG files in album order
 };
 
 // Scans the folder of filePath (the file itself need not exist): every regular file whose
