@@ -481,8 +481,84 @@ std::uint64_t DecodeMemoryLimit() {
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
 }
 
+DecodeMemory DecodeMemoryOf(const std::vector<std::uint8_t>& data, int displayDepth) {
+    Decompressor decompressor(data);
+    jpeg_decompress_struct* cinfo = decompressor.Get();
+    PrepareJob prepare{cinfo, displayDepth, false};
+    decompressor.Run(PrepareBody, &prepare);
+    const std::uint64_t pixelBytes = cinfo->quantize_colors ? 1 : 3;
+    return {std::uint64_t{cinfo->output_width} * cinfo->output_height * pixelBytes,
+            LibraryImageBytes(*cinfo, prepare.multipleScans),
+            SavedOrientation(*cinfo) == 1 && cinfo->out_color_space != JCS_CMYK};
+}
+
+namespace {
+
+struct RowsJob {
+    jpeg_decompress_struct* cinfo;
+    RowSink* sink;
+    std::uint8_t (*colourMap)[3];  // 256 entries
+};
+
+void RowsBody(void* context) {
+    auto* job = static_cast<RowsJob*>(context);
+    jpeg_decompress_struct* cinfo = job->cinfo;
+    jpeg_start_decompress(cinfo);
+    // Either quantizer has its map once decompression has started.
+    int colours = 0;
+    if (cinfo->quantize_colors) {
+        colours = cinfo->actual_number_of_colors;
+        const bool grey = cinfo->out_color_components == 1;
+        for (int i = 0; i < colours; ++i) {
+            for (int c = 0; c < 3; ++c) job->colourMap[i][c] = cinfo->colormap[grey ? 0 : c][i];
+        }
+    }
+    job->sink->Begin(static_cast<int>(cinfo->output_width), static_cast<int>(cinfo->output_height),
+                     job->colourMap, colours);
+    const JDIMENSION batch = static_cast<JDIMENSION>(cinfo->rec_outbuf_height);
+    JSAMPARRAY buffer = (*cinfo->mem->alloc_sarray)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+        cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components), batch);
+    const JDIMENSION height = cinfo->output_height;
+    while (cinfo->output_scanline < height) {
+        const JDIMENSION first = cinfo->output_scanline;
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, buffer, batch);
+        for (JDIMENSION i = 0; i < got; ++i) {
+            job->sink->Row(buffer[i], static_cast<int>(first + i));
+        }
+    }
+    jpeg_finish_decompress(cinfo);
+}
+
+}  // namespace
+
+bool DecodeJpegRows(const std::vector<std::uint8_t>& data, int displayDepth,
+                    std::uint64_t memoryLimit, RowSink& sink) {
+    Decompressor decompressor(data);
+    jpeg_decompress_struct* cinfo = decompressor.Get();
+    PrepareJob prepare{cinfo, displayDepth, false};
+    decompressor.Run(PrepareBody, &prepare);
+    // The checks of DecodeJpegWithin, in its order, so that a photo fails alike either way.
+    const bool quantized = cinfo->quantize_colors != 0;
+    const bool cmyk = cinfo->out_color_space == JCS_CMYK;
+    if (!quantized && !cmyk && cinfo->out_color_components != 3) {
+        throw EJPEG(JERR_CONVERSION_NOTIMPL);
+    }
+    const std::uint64_t rasterBytes =
+        std::uint64_t{cinfo->output_width} * cinfo->output_height * (quantized ? 1 : 3);
+    if (rasterBytes + LibraryImageBytes(*cinfo, prepare.multipleScans) > memoryLimit ||
+        rasterBytes > std::numeric_limits<std::size_t>::max()) {
+        throw EOutOfResources();
+    }
+    if (cmyk || SavedOrientation(*cinfo) != 1) return false;
+    std::uint8_t colourMap[256][3] = {};
+    RowsJob job{cinfo, &sink, colourMap};
+    decompressor.Run(RowsBody, &job);
+    return true;
+}
+
 DecodedRaster DecodeJpegWithin(const std::vector<std::uint8_t>& data, int displayDepth,
-                               std::uint64_t memoryLimit) {
+                               std::uint64_t memoryLimit, std::vector<std::uint8_t> storage) {
     Decompressor decompressor(data);
     jpeg_decompress_struct* cinfo = decompressor.Get();
     PrepareJob prepare{cinfo, displayDepth, false};
@@ -509,6 +585,10 @@ DecodedRaster DecodeJpegWithin(const std::vector<std::uint8_t>& data, int displa
     raster.Height = static_cast<int>(SwapsSides(orientation) ? storedWidth : storedHeight);
     raster.Indexed = quantized;
     std::uint8_t colourMap[256][3] = {};
+    // Storage too small is given back first rather than grown, which would copy it. Every pixel
+    // is written by the decode, so what reused storage held plays no part.
+    if (storage.capacity() < rasterBytes) std::vector<std::uint8_t>().swap(storage);
+    raster.Pixels = std::move(storage);
     try {
         raster.Pixels.resize(static_cast<std::size_t>(rasterBytes));
     } catch (const std::bad_alloc&) {
@@ -575,8 +655,10 @@ void EncodeBody(void* context) {
 }  // namespace
 }  // namespace detail
 
-DecodedRaster DecodeJpeg(const std::vector<std::uint8_t>& data, int displayDepth) {
-    return detail::DecodeJpegWithin(data, displayDepth, detail::DecodeMemoryLimit());
+DecodedRaster DecodeJpeg(const std::vector<std::uint8_t>& data, int displayDepth,
+                         std::vector<std::uint8_t> storage) {
+    return detail::DecodeJpegWithin(data, displayDepth, detail::DecodeMemoryLimit(),
+                                    std::move(storage));
 }
 
 std::vector<std::uint8_t> EncodeJpeg(const RgbRaster& raster) {

@@ -42,7 +42,9 @@ BoxSize FitToBox(std::int32_t width, std::int32_t height, std::int32_t side) {
 }
 
 std::vector<std::uint8_t> ReadPhotoFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: a photo that has become a FIFO since the scan reads as what it holds now
+    // instead of waiting for a writer; regular files read as ever.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.IsOpen()) throw EFOpenError(path, errno);
     struct stat info {};
     if (::fstat(fd.Get(), &info) != 0) throw EFOpenError(path, errno);
@@ -158,13 +160,29 @@ void LoadedPhoto::LoadPhoto(const std::string& path) {
     data_ = std::move(data);
     width_ = header.Width;
     height_ = header.Height;
+    if (decoded_) spare_ = std::move(decoded_->Pixels);
     decoded_.reset();
     loaded_ = true;
 }
 
+std::vector<std::uint8_t> LoadedPhoto::Adopt(std::vector<std::uint8_t> data, int width, int height,
+                                             std::unique_ptr<DecodedRaster> decoded) {
+    std::vector<std::uint8_t> released;
+    if (decoded_) released = std::move(decoded_->Pixels);
+    data_ = std::move(data);
+    width_ = width;
+    height_ = height;
+    decoded_ = std::move(decoded);
+    loaded_ = true;
+    return released;
+}
+
 const DecodedRaster& LoadedPhoto::Decoded() {
     if (!loaded_) throw std::logic_error("LoadedPhoto::Decoded: no photo loaded");
-    if (!decoded_) decoded_ = std::make_unique<DecodedRaster>(DecodeJpeg(data_, displayDepth_));
+    if (!decoded_) {
+        decoded_ =
+            std::make_unique<DecodedRaster>(DecodeJpeg(data_, displayDepth_, std::move(spare_)));
+    }
     return *decoded_;
 }
 

@@ -46,8 +46,11 @@ std::vector<std::uint8_t> ReadPhotoFile(const std::string& path);
 // Decodes JPEG data at its full stored size with the album's settings (float DCT, fancy
 // upsampling, block smoothing; 236-colour quantization for grayscale files and for display
 // depths of 8 or fewer; CMYK/YCCK converted to RGB; Exif orientation applied). EJPEG on a
-// fatal library error, EOutOfResources when the raster cannot be made.
-DecodedRaster DecodeJpeg(const std::vector<std::uint8_t>& data, int displayDepth);
+// fatal library error, EOutOfResources when the raster cannot be made. The raster's pixels go
+// into storage (the pixels of a raster no longer needed) when it is large enough, so that a run
+// does not map, fault in and zero fresh memory for every photo.
+DecodedRaster DecodeJpeg(const std::vector<std::uint8_t>& data, int displayDepth,
+                         std::vector<std::uint8_t> storage = {});
 
 // Draws the whole source onto the whole target by pixel selection (nearest neighbour), through
 // the colour map of an indexed source; the target keeps its Width and Height.
@@ -72,7 +75,14 @@ class LoadedPhoto {
 
     // Reads the file and its JPEG header; nothing is decoded. EFOpenError, EJPEG.
     void LoadPhoto(const std::string& path);
+    // Takes over a photo that was read, and perhaps decoded, elsewhere (by a worker of a parallel
+    // run): its bytes, its upright size and its decoded raster (nullptr when it was not decoded).
+    // Replaces the loaded photo as a successful LoadPhoto does, and gives back the pixel storage
+    // of the raster it replaces (empty when there was none) for the decoding of another photo.
+    std::vector<std::uint8_t> Adopt(std::vector<std::uint8_t> data, int width, int height,
+                                    std::unique_ptr<DecodedRaster> decoded);
 
+    int DisplayDepth() const { return displayDepth_; }
     bool IsLoaded() const { return loaded_; }
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -88,6 +98,8 @@ class LoadedPhoto {
     int height_ = 0;
     std::vector<std::uint8_t> data_;
     std::unique_ptr<DecodedRaster> decoded_;
+    // The pixel storage of the raster that the last load released, which the next decode uses.
+    std::vector<std::uint8_t> spare_;
 };
 
 // A JPEG encoder object: the pixels it was last given and the bytes of their encoding. Its pixel

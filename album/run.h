@@ -41,6 +41,9 @@ class RunWindow {
     virtual void Progress(int photoNumber, int photoCount) = 0;
     // The preview has a newly loaded photo to show at its next painting.
     virtual void PreviewChanged(const LoadedPhoto& photo) = 0;
+    // Whether the window paints the loaded photo. A run with worker threads for a window that
+    // does not keeps no decoded raster for it (the photo decodes again only if drawn).
+    virtual bool ShowsPreview() const { return true; }
     // The run is ending by the error on its way out; the window restores what it needs to.
     virtual void RunFailed() = 0;
 };
@@ -51,6 +54,10 @@ struct RunContext {
     const PhotoList& Photos;
     LoadedPhoto& Photo;         // the preview's photo, kept after the run
     SlideshowState& Slideshow;  // position reset and table refilled by the run
+    // Worker threads that read, decode, scale and encode the next photos while the calling
+    // thread writes the photo in hand; 1 or fewer: the whole run on the calling thread. Either
+    // way the run writes and shows exactly the same.
+    int Jobs = 1;
 };
 
 // Progress text of photo name while it is worked on.
@@ -62,7 +69,9 @@ extern const char* const kChooseFolderText;
 
 // Runs the album over ctx.Photos. The first failure ends the run with its exception, after the
 // window has been told through RunFailed; files written before it stay, index.html is closed
-// without its tail.
+// without its tail. With ctx.Jobs above 1 the photos are prepared by that many worker threads,
+// all joined before RunAlbum returns or throws; files, window calls, slideshow table, preview
+// photo and errors are those of the run on one thread.
 void RunAlbum(const RunContext& ctx, RunWindow& window);
 
 }  // namespace zenfo

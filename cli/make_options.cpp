@@ -1,8 +1,10 @@
 #include "cli/make_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace zenfo {
 
@@ -24,6 +26,8 @@ const char* const kMakeUsage =
     "                               display's width, 1024 without a display)\n"
     "  --after none|open|slideshow  afterwards: nothing, open the index in the browser window, or\n"
     "                               show the photo pages one every 5 seconds (default none)\n"
+    "  --jobs N                     photos prepared by N threads at once (default: the number\n"
+    "                               of cores; 1: everything on one thread)\n"
     "  --quiet                      no progress output\n"
     "  -h, --help                   this help\n";
 
@@ -119,6 +123,15 @@ MakeOptions ParseMakeOptions(const std::vector<std::string>& args) {
             } else {
                 throw UsageError("--after takes none, open or slideshow, not '" + v + "'");
             }
+        } else if (arg == "--jobs") {
+            const std::string& v = value();
+            int jobs = 0;
+            auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), jobs);
+            if (ec != std::errc() || end != v.data() + v.size() || jobs < 1 || jobs > kMaxJobs) {
+                throw UsageError("--jobs takes a whole number from 1 to " +
+                                 std::to_string(kMaxJobs) + ", not '" + v + "'");
+            }
+            options.Jobs = jobs;
         } else if (arg == "--quiet") {
             options.Quiet = true;
         } else if (arg == "--") {
@@ -133,6 +146,10 @@ MakeOptions ParseMakeOptions(const std::vector<std::string>& args) {
         }
     }
     if (!options.Help && options.Target.empty()) throw UsageError("a FOLDER or FILE is needed");
+    if (options.Jobs == 0) {
+        options.Jobs = static_cast<int>(
+            std::clamp(std::thread::hardware_concurrency(), 1u, static_cast<unsigned>(kMaxJobs)));
+    }
     return options;
 }
 

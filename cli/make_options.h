@@ -16,6 +16,7 @@ struct MakeOptions {
     bool ScreenWidthGiven = false;
     AfterMake After = AfterMake::None;
     bool Quiet = false;
+    int Jobs = 0;  // worker threads of the run; 0 until parsed: the number of cores
     bool Help = false;
     std::string Target;  // a folder, or a file whose folder is the album's
 };
@@ -25,6 +26,9 @@ class UsageError : public std::runtime_error {
   public:
     explicit UsageError(const std::string& message) : std::runtime_error(message) {}
 };
+
+// The most worker threads --jobs takes.
+inline constexpr int kMaxJobs = 256;
 
 // Parses the arguments after the program name. Throws UsageError on bad usage.
 MakeOptions ParseMakeOptions(const std::vector<std::string>& args);

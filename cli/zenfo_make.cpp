@@ -82,6 +82,7 @@ class ConsoleRunWindow : public RunWindow {
         prefix_ = "[" + std::to_string(photoNumber + 1) + "/" + std::to_string(photoCount) + "] ";
     }
     void PreviewChanged(const LoadedPhoto&) override {}
+    bool ShowsPreview() const override { return false; }
     void RunFailed() override {}
 
   private:
@@ -140,7 +141,7 @@ int RunZenfoMake(const std::vector<std::string>& args, std::ostream& out, std::o
     LoadedPhoto photo(kDefaultDisplayDepth);
     ConsoleRunWindow window(options.Settings, options.Quiet, err);
     try {
-        RunAlbum({scanned.PhotoFolder, scanned.Photos, photo, slideshow}, window);
+        RunAlbum({scanned.PhotoFolder, scanned.Photos, photo, slideshow, options.Jobs}, window);
     } catch (const std::exception& e) {
         ReportError(err, e.what());
         return 1;

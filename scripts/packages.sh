@@ -8,3 +8,5 @@ TEST_PACKAGES=(libgtest-dev xvfb xauth libjpeg-turbo-progs chromium fonts-ipafon
 SCREENSHOT_PACKAGES=(xvfb openbox x11-utils imagemagick fonts-ipafont-gothic)
 # bench/fuzz.sh: clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# bench/bench.sh: the decoder's own tool, ImageMagick and GNU time to compare against.
+BENCH_PACKAGES=(libjpeg-turbo-progs imagemagick time)

@@ -16,9 +16,11 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "album/errors.h"
 #include "album/text.h"
@@ -359,7 +361,9 @@ void TForm1::SelectFolderClick() {
 }
 
 void TForm1::MakeThumbNailClick() {
-    RunAlbum(RunContext{photoFolder_, photoList_, *photo_, ProcessSlideshow()}, *this);
+    // Worker threads prepare the next photos; what the window shows and the files are the same.
+    const int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    RunAlbum(RunContext{photoFolder_, photoList_, *photo_, ProcessSlideshow(), jobs}, *this);
     // The window took no input during the run, so this is the choice the run read.
     switch (static_cast<AfterRunChoice>(RadioGroup6->ItemIndex())) {
         case AfterRunChoice::OpenIndex:

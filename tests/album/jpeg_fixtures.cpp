@@ -62,6 +62,10 @@ void EncodeBody(void* context) {
     }
     jpeg_set_quality(cinfo, r.Quality, TRUE);
     if (r.FloatDct) cinfo->dct_method = JDCT_FLOAT;
+    if (r.FullChroma) {
+        cinfo->comp_info[0].h_samp_factor = 1;
+        cinfo->comp_info[0].v_samp_factor = 1;
+    }
     if (r.Progressive) jpeg_simple_progression(cinfo);
     jpeg_start_compress(cinfo, TRUE);
     for (const auto& [code, payload] : r.Markers) {

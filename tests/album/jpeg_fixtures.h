@@ -20,6 +20,7 @@ struct JpegRecipe {
     bool Ycck = false;        // with 4 components: stored as YCCK instead of CMYK
     bool AdobeMarker = true;  // with 4 components: write the Adobe marker
     bool Progressive = false;
+    bool FullChroma = false;  // with 3 components: no chroma subsampling (4:4:4)
     int Quality = 95;
     bool FloatDct = false;  // the floating-point forward DCT instead of the default
     // Markers written right after the JFIF header: (marker code, payload), e.g. 0xE1 for APP1.
