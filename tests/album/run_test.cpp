@@ -52,18 +52,6 @@ class RecordingWindow : public RunWindow {
     AlbumSettings settings_;
 };
 
-// A small real JPEG of the given size.
-std::string Photo(int width, int height) {
-    RgbRaster raster;
-    raster.Width = width;
-    raster.Height = height;
-    raster.Pixels.assign(static_cast<std::size_t>(width) * height * 3, 0);
-    for (std::size_t i = 0; i < raster.Pixels.size(); ++i)
-        raster.Pixels[i] = static_cast<std::uint8_t>(i * 7);
-    std::vector<std::uint8_t> bytes = EncodeJpeg(raster);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 bool Exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -103,7 +91,7 @@ TEST(RunAlbum, NoPhotoToWorkOnStillWritesTheIndex) {
     for (bool allSkipped : {false, true}) {
         TempDir dir;
         if (allSkipped) {
-            test::WriteFileBytes(dir.File("s_a.jpg"), Photo(8, 8));
+            test::WriteFileBytes(dir.File("s_a.jpg"), test::PhotoBytes(8, 8));
             test::WriteFileBytes(dir.File("S_B.JPG"), "not a photo");
         }
         Album album;
@@ -123,7 +111,7 @@ TEST(RunAlbum, NoPhotoToWorkOnStillWritesTheIndex) {
 TEST(RunAlbum, NumbersEveryEntryAndSkipsSUnderscoreNames) {
     TempDir dir;
     for (const char* name : {"a.jpg", "s_b.jpg", "t.jpg"}) {
-        test::WriteFileBytes(dir.File(name), Photo(40, 30));
+        test::WriteFileBytes(dir.File(name), test::PhotoBytes(40, 30));
     }
     AlbumSettings settings;
     settings.LinkTarget = LinkChoice::CreatedFile;
@@ -146,7 +134,7 @@ TEST(RunAlbum, NumbersEveryEntryAndSkipsSUnderscoreNames) {
 TEST(RunAlbum, OnlyAnSUnderscoreAtTheStartSkips) {
     TempDir dir;
     for (const char* name : {"sx_1.jpg", "_s_.jpg", "S_x.JPG"}) {
-        test::WriteFileBytes(dir.File(name), Photo(8, 8));
+        test::WriteFileBytes(dir.File(name), test::PhotoBytes(8, 8));
     }
     Album album;
     album.Run(dir, AlbumSettings{});
@@ -168,8 +156,8 @@ TEST(RunAlbum, PrefixesShapeTheNames) {
     };
     for (const Case& c : cases) {
         TempDir dir;
-        test::WriteFileBytes(dir.File("p1.jpg"), Photo(20, 10));
-        test::WriteFileBytes(dir.File("p2.jpg"), Photo(10, 20));
+        test::WriteFileBytes(dir.File("p1.jpg"), test::PhotoBytes(20, 10));
+        test::WriteFileBytes(dir.File("p2.jpg"), test::PhotoBytes(10, 20));
         AlbumSettings settings;
         settings.NamePrefix = c.prefix;
         Album album;
@@ -190,7 +178,7 @@ TEST(RunAlbum, PrefixesShapeTheNames) {
 
 TEST(RunAlbum, ReplacesOutputsButLeavesOldEnlargedPicturesWithOriginalLinks) {
     TempDir dir;
-    test::WriteFileBytes(dir.File("a.jpg"), Photo(16, 16));
+    test::WriteFileBytes(dir.File("a.jpg"), test::PhotoBytes(16, 16));
     // Files an earlier run left, which the list scanned before them does not hold.
     ScannedFolder scanned = ScanPhotoFolder(dir.File("a.jpg"));
     test::WriteFileBytes(dir.File("zenfo-s-photo0000.jpg"), "old thumbnail");
@@ -208,7 +196,7 @@ TEST(RunAlbum, ReplacesOutputsButLeavesOldEnlargedPicturesWithOriginalLinks) {
 
 TEST(RunAlbum, ARunOverItsOwnOutputsTakesThemAsPhotos) {
     TempDir dir;
-    test::WriteFileBytes(dir.File("a.jpg"), Photo(16, 12));
+    test::WriteFileBytes(dir.File("a.jpg"), test::PhotoBytes(16, 12));
     Album album;
     album.Run(dir, AlbumSettings{});
     album.Run(dir, AlbumSettings{});
@@ -232,9 +220,9 @@ TEST(RunAlbum, MissingFolderFailsAtTheIndex) {
 
 TEST(RunAlbum, AFailureEndsTheRunWhereItHappens) {
     TempDir dir;
-    test::WriteFileBytes(dir.File("a.jpg"), Photo(16, 12));
+    test::WriteFileBytes(dir.File("a.jpg"), test::PhotoBytes(16, 12));
     test::WriteFileBytes(dir.File("b.jpg"), "just text");
-    test::WriteFileBytes(dir.File("c.jpg"), Photo(16, 12));
+    test::WriteFileBytes(dir.File("c.jpg"), test::PhotoBytes(16, 12));
     AlbumSettings settings;
     settings.LinkTarget = LinkChoice::CreatedFile;
     Album album;
@@ -268,8 +256,8 @@ TEST(RunAlbum, AFailureEndsTheRunWhereItHappens) {
 
 TEST(RunAlbum, WindowCallsOfATwoPhotoRunInOrder) {
     TempDir dir;
-    test::WriteFileBytes(dir.File("a.jpg"), Photo(30, 20));
-    test::WriteFileBytes(dir.File("b.jpg"), Photo(20, 30));
+    test::WriteFileBytes(dir.File("a.jpg"), test::PhotoBytes(30, 20));
+    test::WriteFileBytes(dir.File("b.jpg"), test::PhotoBytes(20, 30));
     Album album;
     album.Run(dir, AlbumSettings{});
     EXPECT_EQ(album.window->calls,

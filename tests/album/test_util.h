@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "album/picture.h"
+
 namespace zenfo::test {
 
 // A fresh folder under $TMPDIR (or /tmp); removed with its contents on destruction.
@@ -55,6 +57,20 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + path);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A small real photo of width x height, encoded by the album's own encoder: a pattern of byte
+// values (i * 7 + shade) over its samples.
+inline std::string PhotoBytes(int width, int height, int shade = 0) {
+    RgbRaster raster;
+    raster.Width = width;
+    raster.Height = height;
+    raster.Pixels.resize(static_cast<std::size_t>(width) * height * 3);
+    for (std::size_t i = 0; i < raster.Pixels.size(); ++i) {
+        raster.Pixels[i] = static_cast<std::uint8_t>(i * 7 + shade);
+    }
+    const std::vector<std::uint8_t> bytes = EncodeJpeg(raster);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace zenfo::test

@@ -17,15 +17,6 @@ namespace {
 
 using test::TempDir;
 
-std::string Photo() {
-    RgbRaster raster;
-    raster.Width = 16;
-    raster.Height = 12;
-    raster.Pixels.assign(16 * 12 * 3, 0x90);
-    std::vector<std::uint8_t> bytes = EncodeJpeg(raster);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 std::string Quoted(const std::string& s) {
     return "'" + s + "'";
 }
@@ -64,7 +55,7 @@ TEST(ZenfoMakeAfter, OpenLeavesTheBrowserRunning) {
     if (!std::getenv("ZENFO_MAKE")) GTEST_SKIP() << "ZENFO_MAKE not set";
     TempDir photos;
     TempDir runtime;
-    test::WriteFileBytes(photos.File("a.jpg"), Photo());
+    test::WriteFileBytes(photos.File("a.jpg"), test::PhotoBytes(16, 12));
     EXPECT_EQ(RunMake(runtime, "--quiet --after open " + Quoted(photos.Path())), 0);
     std::vector<pid_t> pids = Browsers(runtime);
     ASSERT_EQ(pids.size(), 1u);
@@ -76,7 +67,7 @@ TEST(ZenfoMakeAfter, SlideshowShowsThePagesAndEnds) {
     if (!std::getenv("ZENFO_MAKE")) GTEST_SKIP() << "ZENFO_MAKE not set";
     TempDir photos;
     TempDir runtime;
-    test::WriteFileBytes(photos.File("a.jpg"), Photo());
+    test::WriteFileBytes(photos.File("a.jpg"), test::PhotoBytes(16, 12));
     EXPECT_EQ(RunMake(runtime, "--quiet --after slideshow " + Quoted(photos.Path())), 0);
     KillAll(Browsers(runtime));
 }
@@ -84,7 +75,7 @@ TEST(ZenfoMakeAfter, SlideshowShowsThePagesAndEnds) {
 TEST(ZenfoMakeAfter, ABrowserThatCannotStartFailsWithItsMessage) {
     if (!std::getenv("ZENFO_MAKE")) GTEST_SKIP() << "ZENFO_MAKE not set";
     TempDir photos;
-    test::WriteFileBytes(photos.File("a.jpg"), Photo());
+    test::WriteFileBytes(photos.File("a.jpg"), test::PhotoBytes(16, 12));
     std::string command = "ZENFO_BROWSER=/nonexistent/browser " +
                           Quoted(std::getenv("ZENFO_MAKE")) + " --quiet --after open " +
                           Quoted(photos.Path()) + " 2>&1";

@@ -20,15 +20,6 @@ namespace {
 
 using test::TempDir;
 
-std::string Photo(int width, int height) {
-    RgbRaster raster;
-    raster.Width = width;
-    raster.Height = height;
-    raster.Pixels.assign(static_cast<std::size_t>(width) * height * 3, 0x40);
-    std::vector<std::uint8_t> bytes = EncodeJpeg(raster);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 std::string PercentDecode(const std::string& s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
@@ -108,7 +99,7 @@ TEST(AlbumInBrowser, EveryPictureLoadsAndEveryLinkResolves) {
     for (const char* link : {"original", "created"}) {
         TempDir photos;
         TempDir profiles;
-        for (const char* name : names) test::WriteFileBytes(photos.File(name), Photo(24, 16));
+        for (const char* name : names) test::WriteFileBytes(photos.File(name), test::PhotoBytes(24, 16));
         std::ostringstream out, err;
         ASSERT_EQ(
             RunZenfoMake({"--quiet", "--show-names", "--link", link, photos.Path()}, out, err), 0)

@@ -14,15 +14,6 @@ namespace {
 
 using test::TempDir;
 
-std::string Photo(int width, int height) {
-    RgbRaster raster;
-    raster.Width = width;
-    raster.Height = height;
-    raster.Pixels.assign(static_cast<std::size_t>(width) * height * 3, 0x80);
-    std::vector<std::uint8_t> bytes = EncodeJpeg(raster);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 bool Exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -126,8 +117,8 @@ TEST(MakeOptions, BadUsage) {
 TEST(ZenfoMake, MakesTheAlbumOfAFolderOrOfTheFolderOfAFile) {
     for (bool viaFile : {false, true}) {
         TempDir dir;
-        test::WriteFileBytes(dir.File("b.jpg"), Photo(30, 20));
-        test::WriteFileBytes(dir.File("A.JPG"), Photo(20, 30));
+        test::WriteFileBytes(dir.File("b.jpg"), test::PhotoBytes(30, 20));
+        test::WriteFileBytes(dir.File("A.JPG"), test::PhotoBytes(20, 30));
         std::string target = viaFile ? dir.File("not-even-there.jpg") : dir.Path();
         if (!viaFile) target.pop_back();  // a folder named without its trailing slash
         Result r = Make({"--link", "created", "--screen-width", "640", target});
@@ -147,9 +138,9 @@ TEST(ZenfoMake, MakesTheAlbumOfAFolderOrOfTheFolderOfAFile) {
 
 TEST(ZenfoMake, AFailureIsReportedAsTheWindowWouldShowIt) {
     TempDir dir;
-    test::WriteFileBytes(dir.File("a.jpg"), Photo(8, 8));
+    test::WriteFileBytes(dir.File("a.jpg"), test::PhotoBytes(8, 8));
     test::WriteFileBytes(dir.File("b.jpg"), "text, not a photo");
-    test::WriteFileBytes(dir.File("c.jpg"), Photo(8, 8));
+    test::WriteFileBytes(dir.File("c.jpg"), test::PhotoBytes(8, 8));
     Result r = Make({dir.Path()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("zenfo-make: JPEG エラー #53.\n"), std::string::npos) << r.err;
