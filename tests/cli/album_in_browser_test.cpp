@@ -13,7 +13,7 @@
 #include "../album/test_util.h"
 #include "album/picture.h"
 #include "cli/zenfo_make.h"
-#include "presentation/chromium_browser.h"
+#include "headless_pages.h"
 
 namespace zenfo {
 namespace {
@@ -41,57 +41,10 @@ bool FileExists(const std::string& fileUrl) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Headless browser for the test; killed at the end.
-class TestBrowser {
-  public:
-    explicit TestBrowser(const std::string& profileRoot) : browser_(Options(profileRoot)) {}
-    ~TestBrowser() {
-        if (pid_t pid = browser_.ProcessId()) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-
-    // Shows path and returns what the loaded page holds: its images and its links.
-    nlohmann::json Load(const std::string& path) {
-        browser_.Navigate(path);
-        const std::string script =
-            "new Promise(resolve => { const done = () => resolve(JSON.stringify({"
-            "href: location.href,"
-            "images: Array.from(document.images).map(i => ({src: i.src, width: i.naturalWidth})),"
-            "links: Array.from(document.links).map(a => a.href)}));"
-            "if (document.readyState === 'complete') done();"
-            "else window.addEventListener('load', done); })";
-        nlohmann::json params = {
-            {"expression", script}, {"awaitPromise", true}, {"returnByValue", true}};
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            try {
-                nlohmann::json answer =
-                    nlohmann::json::parse(browser_.Call("Runtime.evaluate", params.dump(), true));
-                nlohmann::json page =
-                    nlohmann::json::parse(answer.at("result").at("value").get<std::string>());
-                if (page.at("href") == FileUrl(path)) return page;
-            } catch (const std::exception&) {
-                // The page may still be changing; ask again.
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        ADD_FAILURE() << "page never loaded: " << path;
-        return nlohmann::json::object(
-            {{"images", nlohmann::json::array()}, {"links", nlohmann::json::array()}});
-    }
-
-  private:
-    static ChromiumOptions Options(const std::string& profileRoot) {
-        ChromiumOptions o;
-        o.ExtraArgs = {"--headless=new", "--disable-gpu", "--allow-file-access-from-files"};
-        o.ProfileRoot = profileRoot;
-        o.TimeoutMs = 10000;
-        o.StartTimeoutMs = 30000;
-        return o;
-    }
-    ChromiumBrowser browser_;
-};
+// What a page holds: its images with their natural widths, and its links.
+const char* const kPageContents =
+    "images: Array.from(document.images).map(i => ({src: i.src, width: i.naturalWidth})),"
+    "links: Array.from(document.links).map(a => a.href)";
 
 TEST(AlbumInBrowser, EveryPictureLoadsAndEveryLinkResolves) {
     const char* names[] = {"Capital IMG.JPG", "海の写真.jpg",   "a & b.jpg", "no#1.jpg",
@@ -99,14 +52,15 @@ TEST(AlbumInBrowser, EveryPictureLoadsAndEveryLinkResolves) {
     for (const char* link : {"original", "created"}) {
         TempDir photos;
         TempDir profiles;
-        for (const char* name : names) test::WriteFileBytes(photos.File(name), test::PhotoBytes(24, 16));
+        for (const char* name : names)
+            test::WriteFileBytes(photos.File(name), test::PhotoBytes(24, 16));
         std::ostringstream out, err;
         ASSERT_EQ(
             RunZenfoMake({"--quiet", "--show-names", "--link", link, photos.Path()}, out, err), 0)
             << err.str();
 
-        TestBrowser browser(profiles.Path());
-        nlohmann::json index = browser.Load(photos.File("index.html"));
+        test::HeadlessPages browser(profiles.Path());
+        nlohmann::json index = browser.Load(photos.File("index.html"), kPageContents);
         ASSERT_EQ(index["images"].size(), std::size(names)) << link;
         ASSERT_EQ(index["links"].size(), std::size(names)) << link;
         for (const auto& image : index["images"]) {
@@ -115,7 +69,7 @@ TEST(AlbumInBrowser, EveryPictureLoadsAndEveryLinkResolves) {
         for (const auto& href : index["links"]) {
             std::string url = href.get<std::string>();
             EXPECT_TRUE(FileExists(url)) << link << " " << url;
-            nlohmann::json page = browser.Load(PercentDecode(url.substr(7)));
+            nlohmann::json page = browser.Load(PercentDecode(url.substr(7)), kPageContents);
             ASSERT_EQ(page["images"].size(), 1u) << url;
             EXPECT_GT(page["images"][0]["width"].get<int>(), 0)
                 << link << " " << page["images"][0]["src"];

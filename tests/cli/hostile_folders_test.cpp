@@ -22,6 +22,7 @@
 #include "../album/test_util.h"
 #include "album/picture.h"
 #include "cli/zenfo_make.h"
+#include "headless_pages.h"
 #include "presentation/chromium_browser.h"
 
 namespace zenfo {
@@ -52,64 +53,6 @@ bool BrowserInstalled() {
     }
     return false;
 }
-
-// One headless browser for the whole test, killed at its end.
-class PageChecker {
-  public:
-    explicit PageChecker(const std::string& profileRoot) : browser_(Options(profileRoot)) {}
-    ~PageChecker() {
-        if (pid_t pid = browser_.ProcessId()) {
-            ::kill(-pid, SIGKILL);
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-
-    // Loads path and reports what ran and what shows: the type of the global an injected
-    // handler would set, the scripts and event-handler attributes of the page, the natural width
-    // of every image, and the text of every table cell without an image (the names row).
-    Json Load(const std::string& path) {
-        browser_.Navigate(path);
-        const std::string script =
-            "new Promise(resolve => { const done = () => resolve(JSON.stringify({"
-            "href: location.href,"
-            "injected: typeof window.zenfo_injected,"
-            "scripts: document.scripts.length,"
-            "handlers: Array.from(document.querySelectorAll('*')).filter(e =>"
-            "  Array.from(e.attributes).some(a => a.name.startsWith('on'))).length,"
-            "images: Array.from(document.images).map(i => i.naturalWidth),"
-            "names: Array.from(document.querySelectorAll('td')).filter(td => !td.querySelector("
-            "  'img')).map(td => td.textContent).filter(t => t.trim() !== '')}));"
-            "if (document.readyState === 'complete') done();"
-            "else window.addEventListener('load', done); })";
-        const Json params = {
-            {"expression", script}, {"awaitPromise", true}, {"returnByValue", true}};
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            try {
-                const Json answer =
-                    Json::parse(browser_.Call("Runtime.evaluate", params.dump(), true));
-                Json page = Json::parse(answer.at("result").at("value").get<std::string>());
-                if (page.at("href") == FileUrl(path)) return page;
-            } catch (const std::exception&) {
-                // The page may still be changing; ask again.
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        ADD_FAILURE() << "page never loaded: " << path;
-        return Json::object();
-    }
-
-  private:
-    static ChromiumOptions Options(const std::string& profileRoot) {
-        ChromiumOptions o;
-        o.ExtraArgs = {"--headless=new", "--disable-gpu", "--allow-file-access-from-files"};
-        o.ProfileRoot = profileRoot;
-        o.TimeoutMs = 10000;
-        o.StartTimeoutMs = 30000;
-        return o;
-    }
-    ChromiumBrowser browser_;
-};
 
 struct Folder {
     std::string root;    // the test's own folder, ending with "/"
@@ -274,8 +217,8 @@ TEST(HostileFoldersTest, EachGivesItsErrorOrItsAlbumAndNoPageRunsAFileName) {
     const bool withBrowser = BrowserInstalled();
     if (!withBrowser) std::printf("[ SKIPPED  ] the page checks: chromium is not installed\n");
     TempDir profiles;
-    std::unique_ptr<PageChecker> pages;
-    if (withBrowser) pages = std::make_unique<PageChecker>(profiles.Path());
+    std::unique_ptr<test::HeadlessPages> pages;
+    if (withBrowser) pages = std::make_unique<test::HeadlessPages>(profiles.Path());
 
     for (Row row : rows) {
         SCOPED_TRACE(row.what);
@@ -325,7 +268,18 @@ TEST(HostileFoldersTest, EachGivesItsErrorOrItsAlbumAndNoPageRunsAFileName) {
         }
         for (const std::string& page : written) {
             SCOPED_TRACE(page);
-            const Json shown = pages->Load(page);
+            const Json shown = pages->Load(
+                page,
+                // What ran and what shows: the global an injected handler would set, scripts
+                // and event-handler attributes, the natural width of every image, and the text
+                // of every cell without an image (the names row).
+                "injected: typeof window.zenfo_injected,"
+                "scripts: document.scripts.length,"
+                "handlers: Array.from(document.querySelectorAll('*')).filter(e =>"
+                "  Array.from(e.attributes).some(a => a.name.startsWith('on'))).length,"
+                "images: Array.from(document.images).map(i => i.naturalWidth),"
+                "names: Array.from(document.querySelectorAll('td')).filter(td => !td.querySelector("
+                "  'img')).map(td => td.textContent).filter(t => t.trim() !== '')");
             EXPECT_EQ(shown.value("injected", ""), "undefined");
             EXPECT_EQ(shown.value("scripts", -1), 0);
             EXPECT_EQ(shown.value("handlers", -1), 0);
