@@ -10,7 +10,7 @@ source scripts/packages.sh
 scripts/deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 build_dir=build
-cmake_args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+cmake_args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON)
 if [ "${1:-}" = "--sanitize" ]; then
   build_dir=build-sanitize
   cmake_args+=(-DZENFO_SANITIZE=ON)
